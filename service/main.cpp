@@ -1,0 +1,7 @@
+#include <cstdio>
+
+int main()
+{
+    std::puts("bidlark-service: not built yet");
+    return 1;
+}
