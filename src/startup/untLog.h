@@ -98,7 +98,8 @@ public:
     template <class T> void LogBool(const T& title, bool value) const
     {
         if (On())
-            Emit("Boolean", QString(title), value ? QStringLiteral("True") : QStringLiteral("False"));
+            Emit("Boolean", QString(title),
+                 value ? QStringLiteral("True") : QStringLiteral("False"));
     }
     template <class T> void LogInt(const T& title, qint32 value) const
     {

@@ -25,8 +25,8 @@ inline const QString kDeleteAlert = QStringLiteral("DELETE FROM alerts WHERE id=
 inline const QString kDeleteAlertItems = QStringLiteral("DELETE FROM auctions WHERE parent=:S0");
 inline const QString kAlertByIdNamed = QStringLiteral("SELECT * FROM alerts WHERE id=:ID");
 inline const QString kAlertNameExists = QStringLiteral("SELECT id FROM alerts WHERE name=:Name");
-inline const QString kInsertAlert = QStringLiteral(
-    "INSERT into alerts (name,keywords,country) VALUES (:Name,:Keywords,:Country)");
+inline const QString kInsertAlert =
+    QStringLiteral("INSERT into alerts (name,keywords,country) VALUES (:Name,:Keywords,:Country)");
 inline const QString kAlertReadBack = QStringLiteral(
     "SELECT * FROM alerts WHERE name=:Name AND keywords=:Keywords AND country=:Country");
 inline const QString kUpdateAlert = QStringLiteral(
