@@ -69,6 +69,22 @@ int ThreadNumber()
     return tThreadNumber;
 }
 
+// "yyyy-MM-dd HH:mm:ss.zzz" in local time. Converting to local time is the costliest part of an
+// entry, so each thread converts once per second and adds the milliseconds itself.
+QString TimeStamp()
+{
+    thread_local qint64 tSecond = -1;
+    thread_local QString tText;
+    const qint64 ms = QDateTime::currentMSecsSinceEpoch();
+    const qint64 second = ms / 1000;
+    if (second != tSecond) {
+        tSecond = second;
+        tText = QDateTime::fromMSecsSinceEpoch(second * 1000)
+                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss."));
+    }
+    return tText + QString::number(ms % 1000).rightJustified(3, QLatin1Char('0'));
+}
+
 QString OneLine(const QString& text)
 {
     if (!text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
@@ -420,11 +436,10 @@ void TLog::Write(const QString& session, const QString& kind, const QString& tit
         } else {
             body = OneLine(title) + QStringLiteral(" = ") + OneLine(value);
         }
-        const QString text =
-            QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz")) +
-            QStringLiteral(" T") + QString::number(ThreadNumber()) + QLatin1Char(' ') + session +
-            QLatin1Char(' ') + kind.leftJustified(11) + QLatin1Char(' ') +
-            QString(depth * 2, QLatin1Char(' ')) + body + QLatin1Char('\n');
+        const QString text = TimeStamp() + QStringLiteral(" T") + QString::number(ThreadNumber()) +
+                             QLatin1Char(' ') + session + QLatin1Char(' ') +
+                             kind.leftJustified(11) + QLatin1Char(' ') +
+                             QString(depth * 2, QLatin1Char(' ')) + body + QLatin1Char('\n');
         QByteArray line = text.toUtf8();
 
         std::lock_guard lock(d->mutex);
