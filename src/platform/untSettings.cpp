@@ -17,7 +17,8 @@ const QString kCampaignIdValue = QStringLiteral("campaignid");
 TRegistry::TRegistry()
 {
 #ifdef Q_OS_WIN
-    fStore = std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER"), QSettings::NativeFormat);
+    fStore =
+        std::make_unique<QSettings>(QStringLiteral("HKEY_CURRENT_USER"), QSettings::NativeFormat);
 #else
     fStore = std::make_unique<QSettings>(StorePath(), QSettings::IniFormat);
 #endif
@@ -187,9 +188,8 @@ void WriteProxy(bool useProxy, const QString& server, const QString& port)
 
 QString ServiceBaseUrl()
 {
-    QString host = ReadOptionalString(kSettingsKey, kServiceHostValue)
-                       .value_or(QString())
-                       .trimmed();
+    QString host =
+        ReadOptionalString(kSettingsKey, kServiceHostValue).value_or(QString()).trimmed();
     if (host.isEmpty())
         host = QStringLiteral(BIDLARK_SERVICE_HOST);
     while (host.endsWith(QLatin1Char('/')))
@@ -217,8 +217,7 @@ QString AffiliateBase()
 {
     const QString value =
         ReadOptionalString(kSettingsKey, kAffiliateBaseValue).value_or(QString()).trimmed();
-    return value.isEmpty() ? QStringLiteral("https://rover.ebay.com")
-                           : value;
+    return value.isEmpty() ? QStringLiteral("https://rover.ebay.com") : value;
 }
 
 QString CampaignId()

@@ -32,7 +32,8 @@ public:
     void WriteBool(const QString& name, bool value); // stored as integer 0 or 1
     bool DeleteValue(const QString& name);
 
-    // Where the non-Windows store lives: $XDG_CONFIG_HOME (default ~/.config) + "/Vendaro/registry.ini".
+    // Where the non-Windows store lives: $XDG_CONFIG_HOME (default ~/.config) +
+    // "/Vendaro/registry.ini".
     static QString StorePath();
 
 private:
@@ -61,7 +62,7 @@ bool DeleteDlcats();
 
 struct ProxyValues
 {
-    std::optional<bool> useProxy; // `useproxy`
+    std::optional<bool> useProxy;  // `useproxy`
     std::optional<QString> server; // `proxyserv`
     std::optional<QString> port;   // `proxyport`
 };

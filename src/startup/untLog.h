@@ -9,8 +9,9 @@
 
 class QIODevice;
 
-// Default TCP port of the log viewer on 127.0.0.1 ("tcp()"). Any line-reading listener serves,
-// for example `nc -lk 127.0.0.1 4228`.
+// Default TCP port of the log viewer on 127.0.0.1 ("tcp()"; "tcp(port=N)" picks another). Any
+// line-reading listener serves, for example `nc -lk 127.0.0.1 4228`: one UTF-8 text line per entry,
+// after a first line "# <application name> log".
 inline constexpr quint16 kLogViewerPort = 4228;
 
 namespace logdetail {
@@ -37,6 +38,11 @@ public:
     // Writes the memory destination's entries into the open device; false (and nothing written)
     // when there is no memory destination. Never throws.
     bool WriteMemoryTo(QIODevice& device);
+    // The same into a file descriptor, for the fatal-signal path: allocates nothing and gives up
+    // (false) rather than wait for the log's lock.
+    bool WriteMemoryToFd(int fd) noexcept;
+    // Bytes the memory destination holds now (the sum of its lines).
+    qint64 MemoryBytes() const;
 
     // The program with a screen installs the desktop grab (JPEG bytes); without one, a
     // screenshot entry records only its title and a note.
@@ -98,7 +104,8 @@ public:
     template <class T> void LogBool(const T& title, bool value) const
     {
         if (On())
-            Emit("Boolean", QString(title), value ? QStringLiteral("True") : QStringLiteral("False"));
+            Emit("Boolean", QString(title),
+                 value ? QStringLiteral("True") : QStringLiteral("False"));
     }
     template <class T> void LogInt(const T& title, qint32 value) const
     {

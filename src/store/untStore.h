@@ -25,8 +25,8 @@ inline const QString kDeleteAlert = QStringLiteral("DELETE FROM alerts WHERE id=
 inline const QString kDeleteAlertItems = QStringLiteral("DELETE FROM auctions WHERE parent=:S0");
 inline const QString kAlertByIdNamed = QStringLiteral("SELECT * FROM alerts WHERE id=:ID");
 inline const QString kAlertNameExists = QStringLiteral("SELECT id FROM alerts WHERE name=:Name");
-inline const QString kInsertAlert = QStringLiteral(
-    "INSERT into alerts (name,keywords,country) VALUES (:Name,:Keywords,:Country)");
+inline const QString kInsertAlert =
+    QStringLiteral("INSERT into alerts (name,keywords,country) VALUES (:Name,:Keywords,:Country)");
 inline const QString kAlertReadBack = QStringLiteral(
     "SELECT * FROM alerts WHERE name=:Name AND keywords=:Keywords AND country=:Country");
 inline const QString kUpdateAlert = QStringLiteral(
@@ -58,6 +58,9 @@ inline const QString kNewItems =
 class TConnection
 {
 public:
+    struct Impl;
+    struct Handle; // one SQLite handle of one thread
+
     TConnection();
     ~TConnection();
     TConnection(const TConnection&) = delete;
@@ -84,12 +87,15 @@ public:
     private:
         TConnection& fConnection;
         bool fActive = false;
+        // Kept so that a transaction outliving the connection object ends cleanly.
+        std::shared_ptr<Impl> fImpl;
+        std::shared_ptr<Handle> fHandle;
     };
 
-    struct Impl;
     Impl* impl() const { return d.get(); }
 
 private:
+    friend class TQuery;
     std::shared_ptr<Impl> d;
 };
 
@@ -131,8 +137,14 @@ public:
 private:
     const QVariant* Field(const QString& column) const;
 
+    void Run(bool wantRows);
+
     TConnection& fConnection;
+    // Shared with the connection, so that a query outliving it fails cleanly instead of touching
+    // freed memory.
+    std::shared_ptr<TConnection::Impl> fImpl;
     QString fSql;
+    QStringList fParamNames; // as written in fSql, without the colon
     std::vector<std::pair<QString, QVariant>> fParams;
     QStringList fColumns;
     std::vector<std::vector<QVariant>> fRows;
@@ -156,3 +168,6 @@ QString SqlLogText(const QString& sql, int count, const QVariantList& params);
 // Creates the tables and indexes in an empty database file (the provisioning template).
 // Throws EDatabaseError.
 void CreateSchema(const QString& databaseFile);
+
+// The schema version that CreateSchema writes (PRAGMA user_version).
+inline constexpr int kSchemaVersion = 1;

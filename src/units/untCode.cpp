@@ -54,14 +54,15 @@ bool SaveTextToFile(const QString& path, const QString& text)
 
 void EbaySiteId(const QString& country, QString& siteId)
 {
-    static const struct {
+    static const struct
+    {
         const char16_t* name;
         const char* id;
     } sites[] = {
-        {u"Australia", "15"},      {u"Canada", "2"},     {u"eBay Motors", "100"},
-        {u"United Kingdom", "3"},  {u"United States", "0"}, {u"Spain", "186"},
-        {u"Italy", "101"},         {u"India", "203"},    {u"Belgium", "123"},
-        {u"Singapore", "216"},     {u"Hong Kong", "201"}, {u"France", "71"},
+        {u"Australia", "15"},     {u"Canada", "2"},        {u"eBay Motors", "100"},
+        {u"United Kingdom", "3"}, {u"United States", "0"}, {u"Spain", "186"},
+        {u"Italy", "101"},        {u"India", "203"},       {u"Belgium", "123"},
+        {u"Singapore", "216"},    {u"Hong Kong", "201"},   {u"France", "71"},
     };
     for (const auto& site : sites) {
         if (country == QStringView(site.name)) {

@@ -2,8 +2,7 @@
 
 #include <QDir>
 
-TTestEnv::TTestEnv()
-    : fOldData(qgetenv("XDG_DATA_HOME")), fOldConfig(qgetenv("XDG_CONFIG_HOME"))
+TTestEnv::TTestEnv() : fOldData(qgetenv("XDG_DATA_HOME")), fOldConfig(qgetenv("XDG_CONFIG_HOME"))
 {
     QDir().mkpath(DataHome());
     QDir().mkpath(ConfigHome());
