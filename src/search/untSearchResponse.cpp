@@ -144,19 +144,28 @@ TSearchAnswer ParseSearchAnswer(const QString& answer)
 std::vector<TSearchItem> KeepItems(const std::vector<TSearchItem>& items, const QString& timestamp,
                                    bool buyItNow, int limitSeconds)
 {
+    // Wall-clock arithmetic on the local date and time taken once: the same texts as converting
+    // each time on its own, without three time-zone look-ups per item.
+    const QDateTime local = TClock::Current().Now();
+    const QDateTime now(local.date(), local.time(), Qt::UTC);
+    const QDateTime ts = ParseEbayTime(timestamp);
+    const QString format = QLatin1String(kLocalTimeFormat);
     std::vector<TSearchItem> kept;
     kept.reserve(items.size());
     for (const TSearchItem& item : items) {
-        TSearchItem converted = item;
-        converted.localStart = EbayTimeToLocal(item.startTime, timestamp, false);
-        converted.localEnd = EbayTimeToLocal(timestamp, item.endTime, true);
-        const qint64 d =
-            SecondsBetween(TClock::Current().Now(),
-                           LocalTimeFromText(buyItNow ? converted.localStart : converted.localEnd));
+        const QDateTime start = now.addSecs(-SecondsBetween(ParseEbayTime(item.startTime), ts));
+        const QDateTime end = now.addSecs(SecondsBetween(ts, ParseEbayTime(item.endTime)));
+        // The stored texts hold whole seconds; the distance is taken from what they say.
+        const QDateTime shown = buyItNow ? start : end;
+        const qint64 d = SecondsBetween(now, shown.addMSecs(-shown.time().msec()));
         siMain.LogInt64("SecDif", d);
         siMain.LogString("Auction ID", item.ebayId);
-        if (d < limitSeconds && (!buyItNow || !item.buyNowPrice.isEmpty()))
+        if (d < limitSeconds && (!buyItNow || !item.buyNowPrice.isEmpty())) {
+            TSearchItem converted = item;
+            converted.localStart = start.toString(format);
+            converted.localEnd = end.toString(format);
             kept.push_back(std::move(converted));
+        }
     }
     return kept;
 }
