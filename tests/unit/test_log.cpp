@@ -58,6 +58,21 @@ struct TCountingText
     }
 };
 
+TEST(LogStart, ProcessStartsWithThePipeDestinationAndTheLogOff)
+{
+    // "threadsafe" runs the check in a newly started copy of this test, where nothing has used
+    // the log yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const bool fresh = TLog::Instance().Connections() ==
+                                   QStringLiteral("pipe(reconnect=true, reconnect.interval=1s)") &&
+                               !TLog::Enabled();
+            std::exit(fresh ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(LogTest, OffRecordsNothingAndFormatsNothing)
 {
     TLog::Instance().SetConnections(QStringLiteral("mem(maxsize=2048)"));
