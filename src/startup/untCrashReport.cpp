@@ -12,7 +12,9 @@
 #include <cstring>
 #include <ctime>
 #include <exception>
+#include <memory>
 #include <string>
+#include <vector>
 
 #ifndef Q_OS_WIN
 #include <fcntl.h>
@@ -227,7 +229,8 @@ extern "C" void OnFatalSignal(int sig)
 
 void PrepareSignalReport(const QString& folder)
 {
-    auto* report = new TSignalReport;
+    auto owned = std::make_unique<TSignalReport>();
+    TSignalReport* report = owned.get();
     QString base = ReportFolderOrTemp(folder);
     if (!base.endsWith(QLatin1Char('/')))
         base += QLatin1Char('/');
@@ -239,7 +242,9 @@ void PrepareSignalReport(const QString& folder)
     if (!temp.endsWith(QLatin1Char('/')))
         temp += QLatin1Char('/');
     report->crashLog = QFile::encodeName(temp + QStringLiteral("CrashLog.sil")).toStdString();
-    // The previous one stays allocated: a signal on another thread may still be reading it.
+    // Earlier ones stay allocated: a signal on another thread may still be reading one.
+    static std::vector<std::unique_ptr<TSignalReport>> prepared;
+    prepared.push_back(std::move(owned));
     gSignalReport.store(report);
 }
 

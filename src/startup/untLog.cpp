@@ -148,7 +148,8 @@ TDestinations ParseConnections(const QString& text)
 struct TLog::Impl
 {
     std::mutex mutex;
-    QString connections;
+    // What the process starts with; it names no destination here, and the log is off anyway.
+    QString connections = QStringLiteral("pipe(reconnect=true, reconnect.interval=1s)");
     QString appName;
     TDestinations dest;
     std::function<QByteArray()> screenshot;

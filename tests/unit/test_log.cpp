@@ -1,6 +1,7 @@
 #include "untLog.h"
 
 #include <QBuffer>
+#include <QRegularExpression>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -11,6 +12,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 #include <vector>
@@ -55,6 +57,21 @@ struct TCountingText
         return QStringLiteral("formatted");
     }
 };
+
+TEST(LogStart, ProcessStartsWithThePipeDestinationAndTheLogOff)
+{
+    // "threadsafe" runs the check in a newly started copy of this test, where nothing has used
+    // the log yet.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            const bool fresh = TLog::Instance().Connections() ==
+                                   QStringLiteral("pipe(reconnect=true, reconnect.interval=1s)") &&
+                               !TLog::Enabled();
+            std::exit(fresh ? 0 : 1);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
 
 TEST_F(LogTest, OffRecordsNothingAndFormatsNothing)
 {
@@ -258,8 +275,9 @@ public:
     QStringList ReadLines(int lines)
     {
         QByteArray data;
+        qsizetype complete = 0;
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (data.count('\n') < lines && std::chrono::steady_clock::now() < until) {
+        while (complete < lines && std::chrono::steady_clock::now() < until) {
             if (fClient < 0) {
                 pollfd p{fFd, POLLIN, 0};
                 if (::poll(&p, 1, 100) == 1)
@@ -269,10 +287,11 @@ public:
             pollfd p{fClient, POLLIN, 0};
             if (::poll(&p, 1, 100) != 1)
                 continue;
-            char chunk[4096];
+            char chunk[65536];
             const ssize_t n = ::read(fClient, chunk, sizeof chunk);
             if (n <= 0)
                 break;
+            complete += std::count(chunk, chunk + n, '\n');
             data.append(chunk, n);
         }
         return QString::fromUtf8(data).split(u'\n', Qt::SkipEmptyParts);
@@ -315,6 +334,28 @@ TEST_F(LogTest, UnreachableViewerCostsOnlyTheEntry)
         siMain.LogInt("i", i);
     // The memory destination beside it still gets every entry.
     EXPECT_EQ(MemoryLines().size(), 200);
+}
+
+TEST_F(LogTest, ViewerThatDoesNotReadNeverStallsTheProgramNorGarblesLines)
+{
+    TListener viewer;
+    TLog::Instance().SetConnections(QStringLiteral("tcp(port=%1)").arg(viewer.Port()));
+    TLog::Instance().SetEnabled(true);
+    siMain.LogMessage("hello");
+    ASSERT_EQ(viewer.ReadLines(2).size(), 2); // accepted, and from now on not read
+    const QString filler(1000, QLatin1Char('z'));
+    for (int i = 0; i < 20000; ++i) // about 20 MB, far beyond the socket buffers
+        siMain.LogString(QStringLiteral("e%1").arg(i), filler);
+    TLog::Instance().SetConnections(QString());
+
+    const QStringList lines = viewer.ReadLines(1000000);
+    ASSERT_FALSE(lines.isEmpty());
+    EXPECT_LT(lines.size(), 20000);
+    // Every line that arrived whole is one entry; only the very last one may be cut off.
+    static const QRegularExpression entry(QStringLiteral(" Main String +e\\d+ = z{1000}$"));
+    for (qsizetype i = 0; i + 1 < lines.size(); ++i)
+        ASSERT_TRUE(entry.match(lines[i]).hasMatch())
+            << i << ": " << lines[i].left(80).toStdString();
 }
 
 } // namespace
