@@ -21,6 +21,7 @@ struct TEbayConfig
     int dailyBudget = 5000; // eBay calls per UTC day, token requests included
     int cacheSeconds = 60;
     int timeoutSeconds = 15;
+    std::string budgetFile; // keeps the day's count across restarts; empty: memory only
 
     // EBAY_CLIENT_ID, EBAY_CLIENT_SECRET, EBAY_ENV, EBAY_API_BASE, EBAY_DAILY_CALLS.
     static TEbayConfig FromEnvironment();
@@ -50,7 +51,8 @@ private:
         std::string error;
     };
     THttpAnswer Get(const std::string& target, const std::string& marketplace, bool retryAuth);
-    std::string Token(bool renew, std::string& error);
+    // Empty on failure, with the reason (or the token service's answer) in `error`.
+    std::string Token(bool renew, std::string& error, int& status);
     bool SpendCall();
 
     TEbayConfig fConfig;

@@ -111,7 +111,9 @@ TService::TService(TServiceOptions options) : fOptions(std::move(options))
         fDemo = demo.get();
         fBackend = std::move(demo);
     } else if (fOptions.backend == "ebay") {
-        fBackend = std::make_unique<TEbayBackend>(TEbayConfig::FromEnvironment());
+        TEbayConfig config = TEbayConfig::FromEnvironment();
+        config.budgetFile = fOptions.dataDir + "/ebay-calls.txt";
+        fBackend = std::make_unique<TEbayBackend>(std::move(config));
     } else {
         throw std::runtime_error("unknown backend '" + fOptions.backend + "' (demo or ebay)");
     }

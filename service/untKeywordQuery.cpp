@@ -289,7 +289,10 @@ std::string TKeywordQuery::Canonical() const
             out += ' ';
         if (t.exclude)
             out += '-';
-        const bool group = t.alternatives.size() > 1;
+        // A lone alternative of several loose words keeps its parentheses: "-(a b)" is not
+        // "-a b".
+        const bool group = t.alternatives.size() > 1 ||
+                           (!t.alternatives[0].phrase && t.alternatives[0].words.size() > 1);
         if (group)
             out += '(';
         for (std::size_t a = 0; a < t.alternatives.size(); ++a) {
