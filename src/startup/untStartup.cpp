@@ -35,12 +35,13 @@ QByteArray EmptyDatabaseImage()
     return image;
 }
 
-// A -wal or -shm file without its database belongs to a deleted file; left in place it would be
-// applied to the next file of that name and corrupt it.
-void RemoveStaleWal(const QString& databaseFile)
+// A -wal, -shm or -journal file without its database belongs to a deleted file; left in place it
+// would be applied to the next file of that name and corrupt it.
+void RemoveOrphanedSideFiles(const QString& databaseFile)
 {
     QFile::remove(databaseFile + QStringLiteral("-wal"));
     QFile::remove(databaseFile + QStringLiteral("-shm"));
+    QFile::remove(databaseFile + QStringLiteral("-journal"));
 }
 
 bool HasWal(const QString& databaseFile)
@@ -97,6 +98,7 @@ bool CompactAndRepair(const QString& source, const QString& target)
 {
     if (!QFileInfo(source).isFile() || QFileInfo::exists(target))
         return false;
+    RemoveOrphanedSideFiles(target);
     sqlite3* db = nullptr;
     bool ok = false;
     try {
@@ -120,7 +122,7 @@ bool CompactAndRepair(const QString& source, const QString& target)
     ok = ok && !HasWal(source) && QFileInfo(target).isFile() && !HasWal(target);
     if (!ok) {
         QFile::remove(target);
-        QFile::remove(target + QStringLiteral("-journal"));
+        RemoveOrphanedSideFiles(target);
     }
     return ok;
 }
@@ -135,7 +137,7 @@ void PrepareDatabase(const QString& folder)
     // the only one and must take the name now, not be replaced by an empty template.
     if (!QFileInfo::exists(db) && QFileInfo::exists(tmp)) {
         siMain.LogMessage("Recover temp db -> " + tmp);
-        RemoveStaleWal(db);
+        RemoveOrphanedSideFiles(db);
         if (!QFile::rename(tmp, db) && !QFile::copy(tmp, db)) {
             siMain.LogMessage("Compage and repair failed!");
             siMain.LeaveMethod("Log database compression");
@@ -144,20 +146,20 @@ void PrepareDatabase(const QString& folder)
     }
 
     if (!QFileInfo::exists(db)) {
-        RemoveStaleWal(db);
+        RemoveOrphanedSideFiles(db);
         ExtractResFile(db, kMainDbResource);
     }
 
     if (QFileInfo::exists(tmp)) {
         siMain.LogMessage("Delete temp db -> " + tmp);
         QFile::remove(tmp);
-        RemoveStaleWal(tmp);
+        RemoveOrphanedSideFiles(tmp);
     }
 
     if (CompactAndRepair(db, tmp)) {
         siMain.LogMessage("Compact and Repair OK");
         if (QFile::remove(db))
-            RemoveStaleWal(db);
+            RemoveOrphanedSideFiles(db);
         siMain.LogMessage("db deleted ->" + db);
         QFile::rename(tmp, db);
         siMain.LogMessage("db renamed");
