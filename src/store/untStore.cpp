@@ -504,9 +504,17 @@ void TQuery::SetParam(const QString& name, const QVariant& value)
     // Kept under the spelling of the text, which is how the prepared statement names it.
     const QString* spelling = nullptr;
     for (const QString& n : std::as_const(fParamNames)) {
-        if (n.compare(name, Qt::CaseInsensitive) == 0) {
+        if (n == name) {
             spelling = &n;
             break;
+        }
+    }
+    if (!spelling) {
+        for (const QString& n : std::as_const(fParamNames)) {
+            if (n.compare(name, Qt::CaseInsensitive) == 0) {
+                spelling = &n;
+                break;
+            }
         }
     }
     if (!spelling)
@@ -659,12 +667,23 @@ QString ValueText(const QVariant& value)
     return value.toString();
 }
 
+QString PositionalName(int i)
+{
+    static const QStringList names = [] {
+        QStringList list;
+        for (int n = 0; n < 32; ++n)
+            list << QStringLiteral("S") + QString::number(n);
+        return list;
+    }();
+    return i < names.size() ? names[i] : QStringLiteral("S") + QString::number(i);
+}
+
 void BindPositional(TQuery* query, int count, const QVariantList& params)
 {
     for (int i = 0; i < count; ++i) {
         if (i >= params.size())
             Throw("No value for parameter S" + QString::number(i));
-        query->SetParam(QStringLiteral("S") + QString::number(i), params[i]);
+        query->SetParam(PositionalName(i), params[i]);
     }
 }
 
