@@ -752,6 +752,9 @@ void CreateSchema(const QString& databaseFile)
     try {
         if (rc != SQLITE_OK)
             Fail(db, QString());
+        // An empty file is cheap to make again, so it is not flushed to disk statement by
+        // statement; the start-up compaction writes the durable copy.
+        Exec(db, "PRAGMA synchronous=OFF");
         Exec(db, "BEGIN");
         Exec(db, kSchema);
         const QByteArray version = "PRAGMA user_version=" + QByteArray::number(kSchemaVersion);
