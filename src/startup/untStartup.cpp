@@ -35,12 +35,13 @@ QByteArray EmptyDatabaseImage()
     return image;
 }
 
-// A -wal or -shm file without its database belongs to a deleted file; left in place it would be
-// applied to the next file of that name and corrupt it.
-void RemoveStaleWal(const QString& databaseFile)
+// A -wal, -shm or -journal file without its database belongs to a deleted file; left in place it
+// would be applied to the next file of that name and corrupt it.
+void RemoveOrphanedSideFiles(const QString& databaseFile)
 {
     QFile::remove(databaseFile + QStringLiteral("-wal"));
     QFile::remove(databaseFile + QStringLiteral("-shm"));
+    QFile::remove(databaseFile + QStringLiteral("-journal"));
 }
 
 bool HasWal(const QString& databaseFile)
@@ -49,16 +50,14 @@ bool HasWal(const QString& databaseFile)
            QFileInfo::exists(databaseFile + QStringLiteral("-shm"));
 }
 
-bool QuickCheckOk(sqlite3* db)
+// A file that is no database fails here. Damage further in fails the copy itself, which reads
+// every row; the copy builds its indexes afresh, so damaged indexes of the source are repaired.
+bool SchemaReadable(sqlite3* db)
 {
     sqlite3_stmt* st = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA quick_check", -1, &st, nullptr) != SQLITE_OK) {
-        sqlite3_finalize(st);
-        return false;
-    }
-    bool ok = sqlite3_step(st) == SQLITE_ROW &&
-              qstrcmp(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "ok") == 0;
-    ok = ok && sqlite3_step(st) == SQLITE_DONE;
+    const bool ok = sqlite3_prepare_v2(db, "SELECT count(*) FROM sqlite_schema", -1, &st,
+                                       nullptr) == SQLITE_OK &&
+                    sqlite3_step(st) == SQLITE_ROW;
     sqlite3_finalize(st);
     return ok;
 }
@@ -99,6 +98,7 @@ bool CompactAndRepair(const QString& source, const QString& target)
 {
     if (!QFileInfo(source).isFile() || QFileInfo::exists(target))
         return false;
+    RemoveOrphanedSideFiles(target);
     sqlite3* db = nullptr;
     bool ok = false;
     try {
@@ -107,7 +107,7 @@ bool CompactAndRepair(const QString& source, const QString& target)
         if (sqlite3_open_v2(source.toUtf8().constData(), &db, SQLITE_OPEN_READWRITE, nullptr) ==
             SQLITE_OK) {
             sqlite3_busy_timeout(db, 2000);
-            ok = QuickCheckOk(db) && VacuumInto(db, target);
+            ok = SchemaReadable(db) && VacuumInto(db, target);
         }
     } catch (...) {
         ok = false;
@@ -122,7 +122,7 @@ bool CompactAndRepair(const QString& source, const QString& target)
     ok = ok && !HasWal(source) && QFileInfo(target).isFile() && !HasWal(target);
     if (!ok) {
         QFile::remove(target);
-        QFile::remove(target + QStringLiteral("-journal"));
+        RemoveOrphanedSideFiles(target);
     }
     return ok;
 }
@@ -137,7 +137,7 @@ void PrepareDatabase(const QString& folder)
     // the only one and must take the name now, not be replaced by an empty template.
     if (!QFileInfo::exists(db) && QFileInfo::exists(tmp)) {
         siMain.LogMessage("Recover temp db -> " + tmp);
-        RemoveStaleWal(db);
+        RemoveOrphanedSideFiles(db);
         if (!QFile::rename(tmp, db) && !QFile::copy(tmp, db)) {
             siMain.LogMessage("Compage and repair failed!");
             siMain.LeaveMethod("Log database compression");
@@ -146,20 +146,20 @@ void PrepareDatabase(const QString& folder)
     }
 
     if (!QFileInfo::exists(db)) {
-        RemoveStaleWal(db);
+        RemoveOrphanedSideFiles(db);
         ExtractResFile(db, kMainDbResource);
     }
 
     if (QFileInfo::exists(tmp)) {
         siMain.LogMessage("Delete temp db -> " + tmp);
         QFile::remove(tmp);
-        RemoveStaleWal(tmp);
+        RemoveOrphanedSideFiles(tmp);
     }
 
     if (CompactAndRepair(db, tmp)) {
         siMain.LogMessage("Compact and Repair OK");
         if (QFile::remove(db))
-            RemoveStaleWal(db);
+            RemoveOrphanedSideFiles(db);
         siMain.LogMessage("db deleted ->" + db);
         QFile::rename(tmp, db);
         siMain.LogMessage("db renamed");

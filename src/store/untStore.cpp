@@ -9,6 +9,7 @@
 #include <atomic>
 #include <mutex>
 #include <unordered_map>
+#include <utility>
 
 namespace {
 
@@ -140,6 +141,19 @@ QStringList ParameterNames(const QString& sql)
     return names;
 }
 
+// Parsing a text costs more than running a cached statement, and every query sets its text
+// again for each run.
+const QStringList& CachedParameterNames(const QString& sql)
+{
+    thread_local std::unordered_map<QString, QStringList> cache;
+    auto found = cache.find(sql);
+    if (found != cache.end())
+        return found->second;
+    if (cache.size() >= kStatementCacheLimit)
+        cache.clear();
+    return cache.emplace(sql, ParameterNames(sql)).first->second;
+}
+
 void BindValue(sqlite3_stmt* st, int index, const QVariant& value)
 {
     int rc = SQLITE_OK;
@@ -212,10 +226,16 @@ QVariant ColumnValue(sqlite3_stmt* st, int column)
 // thread, which is why every use holds fMutex and checks fClosed first.
 struct TConnection::Handle
 {
+    struct Statement
+    {
+        sqlite3_stmt* st = nullptr;
+        QStringList params; // name of parameter i + 1, without its colon
+    };
+
     std::mutex fMutex;
     sqlite3* fDb = nullptr;
     std::atomic<bool> fClosed{false};
-    std::unordered_map<QString, sqlite3_stmt*> fStatements;
+    std::unordered_map<QString, Statement> fStatements;
 
     ~Handle() { Close(); }
 
@@ -230,12 +250,17 @@ struct TConnection::Handle
         if (fClosed)
             return;
         fClosed = true;
-        for (auto& [sql, st] : fStatements)
-            sqlite3_finalize(st);
-        fStatements.clear();
+        FinalizeAll();
         // An open transaction of this thread is rolled back with the handle.
         sqlite3_close_v2(fDb);
         fDb = nullptr;
+    }
+
+    void FinalizeAll()
+    {
+        for (auto& [sql, statement] : fStatements)
+            sqlite3_finalize(statement.st);
+        fStatements.clear();
     }
 
     void ThrowIfClosed() const
@@ -244,32 +269,33 @@ struct TConnection::Handle
             throw EDatabaseError("The database connection is closed");
     }
 
-    sqlite3_stmt* Prepare(const QString& sql)
+    const Statement& Prepare(const QString& sql)
     {
         auto found = fStatements.find(sql);
         if (found != fStatements.end())
             return found->second;
-        if (fStatements.size() >= kStatementCacheLimit) {
-            for (auto& [text, st] : fStatements)
-                sqlite3_finalize(st);
-            fStatements.clear();
-        }
+        if (fStatements.size() >= kStatementCacheLimit)
+            FinalizeAll();
         const QByteArray text = sql.toUtf8();
-        sqlite3_stmt* st = nullptr;
+        Statement statement;
         const char* tail = nullptr;
         if (sqlite3_prepare_v3(fDb, text.constData(), static_cast<int>(text.size()),
-                               SQLITE_PREPARE_PERSISTENT, &st, &tail) != SQLITE_OK)
+                               SQLITE_PREPARE_PERSISTENT, &statement.st, &tail) != SQLITE_OK)
             Fail(fDb, sql);
-        if (!st)
+        if (!statement.st)
             Throw("Empty statement [" + sql + "]");
         for (; tail && *tail; ++tail) {
             if (*tail != ';' && !QChar::isSpace(static_cast<unsigned char>(*tail))) {
-                sqlite3_finalize(st);
+                sqlite3_finalize(statement.st);
                 Throw("One statement at a time [" + sql + "]");
             }
         }
-        fStatements.emplace(sql, st);
-        return st;
+        const int count = sqlite3_bind_parameter_count(statement.st);
+        for (int i = 1; i <= count; ++i) {
+            const char* name = sqlite3_bind_parameter_name(statement.st, i);
+            statement.params.append(QString::fromUtf8(name ? name + 1 : ""));
+        }
+        return fStatements.emplace(sql, std::move(statement)).first->second;
     }
 };
 
@@ -470,20 +496,36 @@ void TQuery::SetSQL(const QString& sql)
     Close();
     fSql = sql;
     fParams.clear();
-    fParamNames = ParameterNames(sql);
+    fParamNames = CachedParameterNames(sql);
 }
 
 void TQuery::SetParam(const QString& name, const QVariant& value)
 {
-    if (!fParamNames.contains(name, Qt::CaseInsensitive))
+    // Kept under the spelling of the text, which is how the prepared statement names it.
+    const QString* spelling = nullptr;
+    for (const QString& n : std::as_const(fParamNames)) {
+        if (n == name) {
+            spelling = &n;
+            break;
+        }
+    }
+    if (!spelling) {
+        for (const QString& n : std::as_const(fParamNames)) {
+            if (n.compare(name, Qt::CaseInsensitive) == 0) {
+                spelling = &n;
+                break;
+            }
+        }
+    }
+    if (!spelling)
         Throw("Parameter " + name + " not found");
     for (auto& [n, v] : fParams) {
-        if (n.compare(name, Qt::CaseInsensitive) == 0) {
+        if (n == *spelling) {
             v = value;
             return;
         }
     }
-    fParams.emplace_back(name, value);
+    fParams.emplace_back(*spelling, value);
 }
 
 void TQuery::Run(bool wantRows)
@@ -492,7 +534,8 @@ void TQuery::Run(bool wantRows)
     std::lock_guard lock(handle->fMutex);
     handle->ThrowIfClosed();
     sqlite3* db = handle->fDb;
-    sqlite3_stmt* st = handle->Prepare(fSql);
+    const TConnection::Handle::Statement& statement = handle->Prepare(fSql);
+    sqlite3_stmt* st = statement.st;
     struct Reset
     {
         sqlite3_stmt* st;
@@ -507,20 +550,26 @@ void TQuery::Run(bool wantRows)
     if (wantRows && columns == 0)
         Throw("The statement returns no rows [" + fSql + "]");
 
-    const int count = sqlite3_bind_parameter_count(st);
-    for (int i = 1; i <= count; ++i) {
-        const char* raw = sqlite3_bind_parameter_name(st, i);
-        const QString name = QString::fromUtf8(raw ? raw + 1 : "");
+    for (qsizetype i = 0; i < statement.params.size(); ++i) {
+        const QString& name = statement.params[i];
         const QVariant* value = nullptr;
         for (const auto& [n, v] : fParams) {
-            if (n.compare(name, Qt::CaseInsensitive) == 0) {
+            if (n == name) {
                 value = &v;
                 break;
             }
         }
+        if (!value) {
+            for (const auto& [n, v] : fParams) {
+                if (n.compare(name, Qt::CaseInsensitive) == 0) {
+                    value = &v;
+                    break;
+                }
+            }
+        }
         if (!value)
             Throw("No value given for parameter " + name + " [" + fSql + "]");
-        BindValue(st, i, *value);
+        BindValue(st, static_cast<int>(i + 1), *value);
     }
 
     if (wantRows) {
@@ -618,12 +667,23 @@ QString ValueText(const QVariant& value)
     return value.toString();
 }
 
+QString PositionalName(int i)
+{
+    static const QStringList names = [] {
+        QStringList list;
+        for (int n = 0; n < 32; ++n)
+            list << QStringLiteral("S") + QString::number(n);
+        return list;
+    }();
+    return i < names.size() ? names[i] : QStringLiteral("S") + QString::number(i);
+}
+
 void BindPositional(TQuery* query, int count, const QVariantList& params)
 {
     for (int i = 0; i < count; ++i) {
         if (i >= params.size())
             Throw("No value for parameter S" + QString::number(i));
-        query->SetParam(QStringLiteral("S") + QString::number(i), params[i]);
+        query->SetParam(PositionalName(i), params[i]);
     }
 }
 
@@ -692,6 +752,9 @@ void CreateSchema(const QString& databaseFile)
     try {
         if (rc != SQLITE_OK)
             Fail(db, QString());
+        // An empty file is cheap to make again, so it is not flushed to disk statement by
+        // statement; the start-up compaction writes the durable copy.
+        Exec(db, "PRAGMA synchronous=OFF");
         Exec(db, "BEGIN");
         Exec(db, kSchema);
         const QByteArray version = "PRAGMA user_version=" + QByteArray::number(kSchemaVersion);

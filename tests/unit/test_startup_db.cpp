@@ -159,8 +159,10 @@ TEST_F(StartupDbTest, RemnantTempCopyIsDeletedBeforeCompaction)
 {
     MakeDbWithAlerts(Db(), 4);
     WriteAll(Tmp(), "old remnant");
+    WriteAll(Tmp() + QStringLiteral("-journal"), QByteArray(512, 'r'));
     PrepareDatabase(Folder());
     EXPECT_FALSE(QFileInfo::exists(Tmp()));
+    EXPECT_FALSE(QFileInfo::exists(Tmp() + QStringLiteral("-journal")));
     EXPECT_EQ(AlertCount(Db()), 4);
 }
 

@@ -308,6 +308,17 @@ TEST_F(StoreTest, TransactionCommitsTogetherOrRollsBack)
     EXPECT_EQ(q.FieldAsString(QStringLiteral("name")), QStringLiteral("kept"));
 }
 
+TEST_F(StoreTest, AThreadsHandleClosesWhenTheThreadEnds)
+{
+    std::thread([&] { InsertAlert(QStringLiteral("from a worker")); }).join();
+    // Leaving WAL mode needs the only handle on the file, so this fails while the worker's
+    // handle is still open.
+    TQuery q(fConn);
+    q.SetSQL(QStringLiteral("PRAGMA journal_mode=DELETE"));
+    q.Open();
+    EXPECT_EQ(q.FieldAsString(QStringLiteral("journal_mode")), QStringLiteral("delete"));
+}
+
 TEST(ConnectionTest, OpeningCreatesNothingAndRejectsNonDatabases)
 {
     TTestEnv env;

@@ -1,0 +1,392 @@
+#include "cls.Service.h"
+
+#include "cls.DemoMarket.h"
+#include "cls.EbayBackend.h"
+#include "untPages.h"
+#include "untPng.h"
+#include "untReleases.h"
+#include "untSearchRequest.h"
+#include "untSearchXml.h"
+#include "untServiceText.h"
+
+#include <httplib.h>
+
+#include <QDir>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+thread_local Clock::time_point tRequestStart;
+
+std::int64_t WallMs()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// One line per request on stderr; the target is cut short so a huge request cannot flood it.
+void LogRequest(const httplib::Request& req, const httplib::Response& res)
+{
+    const double ms =
+        std::chrono::duration<double, std::milli>(Clock::now() - tRequestStart).count();
+    std::string line;
+    line.reserve(400);
+    AppendEbayTime(line, WallMs());
+    line += ' ';
+    line += req.remote_addr;
+    line += ' ';
+    line += req.method;
+    line += ' ';
+    const std::string_view target = req.target;
+    for (char c : target.substr(0, 300))
+        line += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    if (target.size() > 300)
+        line += "...";
+    char tail[96];
+    std::snprintf(tail, sizeof tail, " %d %zu %.2fms\n", res.status, res.body.size(), ms);
+    line += tail;
+    std::fwrite(line.data(), 1, line.size(), stderr);
+}
+
+bool ValidHost(const std::string& host)
+{
+    if (host.empty() || host.size() > 64)
+        return false;
+    for (char c : host)
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+              c == '.' || c == '-' || c == ':' || c == '[' || c == ']'))
+            return false;
+    return true;
+}
+
+std::string ParamOf(const httplib::Request& req, const char* name)
+{
+    for (auto& [k, v] : ParseRawQuery(req.target))
+        if (k == name)
+            return v;
+    return {};
+}
+
+bool HasParam(const httplib::Request& req, const char* name)
+{
+    for (auto& [k, v] : ParseRawQuery(req.target))
+        if (k == name)
+            return true;
+    return false;
+}
+
+void Text(httplib::Response& res, const std::string& body, int status = 200)
+{
+    res.status = status;
+    res.set_content(body, "text/plain; charset=utf-8");
+}
+
+void Html(httplib::Response& res, const std::string& body, int status = 200)
+{
+    res.status = status;
+    res.set_content(body, "text/html; charset=utf-8");
+}
+
+std::string OneLineField(std::string_view text)
+{
+    std::string out;
+    for (char c : text.substr(0, 200))
+        out += (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+}
+
+} // namespace
+
+TService::TService(TServiceOptions options) : fOptions(std::move(options))
+{
+    if (fOptions.releasesDir.empty())
+        fOptions.releasesDir = fOptions.dataDir + "/releases";
+    QDir().mkpath(QString::fromStdString(fOptions.dataDir));
+    if (fOptions.backend == "demo") {
+        auto demo = std::make_unique<TDemoMarket>(fOptions.seed);
+        fDemo = demo.get();
+        fBackend = std::move(demo);
+    } else if (fOptions.backend == "ebay") {
+        TEbayConfig config = TEbayConfig::FromEnvironment();
+        config.budgetFile = fOptions.dataDir + "/ebay-calls.txt";
+        fBackend = std::make_unique<TEbayBackend>(std::move(config));
+    } else {
+        throw std::runtime_error("unknown backend '" + fOptions.backend + "' (demo or ebay)");
+    }
+
+    fServer = std::make_unique<httplib::Server>();
+    const int threads = fOptions.threads;
+    fServer->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
+    // Slow or silent clients give up their thread after a few seconds.
+    fServer->set_read_timeout(5, 0);
+    fServer->set_write_timeout(5, 0);
+    fServer->set_keep_alive_timeout(5);
+    fServer->set_keep_alive_max_count(1000);
+    fServer->set_payload_max_length(64 * 1024);
+    fServer->set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+        tRequestStart = Clock::now();
+        return httplib::Server::HandlerResponse::Unhandled;
+    });
+    fServer->set_logger(LogRequest);
+    fServer->set_exception_handler(
+        [](const httplib::Request&, httplib::Response& res, std::exception_ptr) {
+            Text(res, "Error: #99 internal error", 500);
+        });
+    fServer->set_error_handler([](const httplib::Request& req, httplib::Response& res) {
+        if (!res.body.empty())
+            return;
+        if (res.status == 404)
+            Html(res, NotFoundPage("Nothing is served at " + OneLineField(req.path) + "."), 404);
+        else
+            Text(res, "Error: HTTP " + std::to_string(res.status), res.status);
+    });
+    Routes();
+}
+
+TService::~TService() = default;
+
+int TService::Bind()
+{
+    if (fOptions.port == 0)
+        fPort = fServer->bind_to_any_port(fOptions.listen);
+    else
+        fPort = fServer->bind_to_port(fOptions.listen, fOptions.port) ? fOptions.port : -1;
+    return fPort;
+}
+
+bool TService::Run()
+{
+    return fServer->listen_after_bind();
+}
+
+void TService::Stop()
+{
+    fServer->stop();
+}
+
+std::string TService::HostOf(const httplib::Request& req) const
+{
+    const std::string host = req.get_header_value("Host");
+    if (ValidHost(host))
+        return host;
+    return fOptions.listen + ":" + std::to_string(fPort);
+}
+
+void TService::Routes()
+{
+    httplib::Server& s = *fServer;
+    s.Get("/ebayAPI/bidlark/bidlark.php",
+          [this](const httplib::Request& req, httplib::Response& res) { Search(req, res); });
+    s.Get("/ebayAPI/bidlark/category_suggest.php",
+          [this](const httplib::Request& req, httplib::Response& res) { Suggest(req, res); });
+    s.Get("/register/error.php",
+          [this](const httplib::Request& req, httplib::Response& res) { ErrorReport(req, res); });
+    s.Get("/updates.php",
+          [this](const httplib::Request& req, httplib::Response& res) { Updates(req, res); });
+    s.Get("/download/Bidlark.exe",
+          [this](const httplib::Request& req, httplib::Response& res) { Download(req, res); });
+    s.Get(R"(/rover/.*)",
+          [this](const httplib::Request& req, httplib::Response& res) { ItemRedirect(req, res); });
+
+    const std::string name = fBackend->Name();
+    const struct
+    {
+        const char* path;
+        EPage page;
+    } pages[] = {{"/", EPage::Index},
+                 {"/share/", EPage::Share},
+                 {"/donate/", EPage::Donate},
+                 {"/tutorial/", EPage::Tutorial},
+                 {"/program_recommended_links.php", EPage::RecommendedLinks}};
+    for (const auto& p : pages) {
+        const std::string html = StaticPage(p.page, name);
+        s.Get(p.path, [html](const httplib::Request&, httplib::Response& res) { Html(res, html); });
+    }
+
+    s.Get(R"(/img/(\d{1,18})\.png)", [](const httplib::Request& req, httplib::Response& res) {
+        const std::string id = req.matches[1];
+        res.set_content(DemoPicturePng(std::hash<std::string>{}(id) ^ std::stoull(id)),
+                        "image/png");
+        res.set_header("Cache-Control", "max-age=86400");
+    });
+
+    if (fDemo) {
+        s.Get(R"(/item/(\d{1,18}))", [this](const httplib::Request& req, httplib::Response& res) {
+            const std::string id = req.matches[1];
+            const auto record = fDemo->KnownItem(id);
+            if (!record) {
+                Html(res, NotFoundPage("Item " + id + " is not listed on the demo market."), 404);
+                return;
+            }
+            Html(res, ItemPage(*record, fDemo->NowMs()));
+        });
+        if (fOptions.testHooks)
+            s.Get("/_test/advance", [this](const httplib::Request& req, httplib::Response& res) {
+                const auto seconds = ParseInt(ParamOf(req, "seconds"));
+                if (!seconds || *seconds < 0 || *seconds > 10LL * 365 * 86400) {
+                    Text(res, "Error: seconds must be a number from 0 to 315360000", 400);
+                    return;
+                }
+                fDemo->Advance(*seconds);
+                Text(res, "OK");
+            });
+    }
+}
+
+void TService::Search(const httplib::Request& req, httplib::Response& res)
+{
+    TCheckedSearch checked = CheckSearchRequest(req.target);
+    if (checked.refusal) {
+        Text(res, checked.refusal->Text());
+        return;
+    }
+    TSearchQuery& query = checked.query;
+    query.host = HostOf(req);
+    if (!checked.rejected.empty()) {
+        const std::int64_t ts = fDemo ? fDemo->NowMs() : WallMs();
+        res.set_content(ErrorsAnswerXml("FindItemsAdvancedResponse", ts, checked.rejected),
+                        "text/xml; charset=utf-8");
+        return;
+    }
+    if (query.categoryId > 0 && fDemo && !FindCategory(query.categoryId)) {
+        res.set_content(ErrorsAnswerXml("FindItemsAdvancedResponse", fDemo->NowMs(),
+                                        {{"Invalid category.",
+                                          "The category " + std::to_string(query.categoryId) +
+                                              " does not exist.",
+                                          "37", "Error"}}),
+                        "text/xml; charset=utf-8");
+        return;
+    }
+    if (!fDemo) {
+        res.set_content(SearchAnswerXml(fBackend->Search(query), query.maxEntries),
+                        "text/xml; charset=utf-8");
+        return;
+    }
+
+    // The demo market answers at whole market seconds, so one second's answers can be reused.
+    const std::int64_t second = fDemo->NowMs() / 1000;
+    std::string key = query.CacheKey();
+    std::shared_ptr<const std::string> xml;
+    {
+        std::lock_guard lock(fCacheLock);
+        if (second != fCacheSecond) {
+            fCache.clear();
+            fCacheSecond = second;
+        }
+        auto it = fCache.find(key);
+        if (it != fCache.end())
+            xml = it->second;
+    }
+    if (!xml) {
+        xml = std::make_shared<const std::string>(
+            SearchAnswerXml(fDemo->SearchAt(query, second * 1000), query.maxEntries));
+        std::lock_guard lock(fCacheLock);
+        if (second == fCacheSecond && fCache.size() < 2048)
+            fCache.emplace(std::move(key), xml);
+    }
+    res.set_content(*xml, "text/xml; charset=utf-8");
+}
+
+void TService::Suggest(const httplib::Request& req, httplib::Response& res)
+{
+    const TCheckedSuggest checked = CheckSuggestRequest(req.target);
+    if (checked.refusal) {
+        Text(res, checked.refusal->Text());
+        return;
+    }
+    res.set_content(SuggestAnswerXml(fBackend->Suggest(checked.keyword)),
+                    "text/xml; charset=utf-8");
+}
+
+void TService::ErrorReport(const httplib::Request& req, httplib::Response& res)
+{
+    if (!HasParam(req, "t") || !HasParam(req, "c")) {
+        Text(res, "Error: #1 missing key t or c");
+        return;
+    }
+    const auto installation = Base64Decode(ParamOf(req, "t"));
+    if (!installation) {
+        Text(res, "Error: #5 t is not base64");
+        return;
+    }
+    std::string line;
+    AppendEbayTime(line, WallMs());
+    line += '\t';
+    line += OneLineField(KeywordBytesToUtf8(*installation));
+    line += '\t';
+    line += OneLineField(ParamOf(req, "c"));
+    line += '\t';
+    line += req.remote_addr;
+    line += '\n';
+    {
+        std::lock_guard lock(fReportLock);
+        std::ofstream file(fOptions.dataDir + "/error-reports.txt", std::ios::app);
+        file << line;
+        if (!file) {
+            Text(res, "Error: #98 the report could not be stored", 500);
+            return;
+        }
+    }
+    Text(res, "OK: report recorded");
+}
+
+void TService::Updates(const httplib::Request&, httplib::Response& res)
+{
+    Text(res, UpdateReply(NewestRelease(fOptions.releasesDir)));
+}
+
+void TService::Download(const httplib::Request&, httplib::Response& res)
+{
+    const auto release = NewestRelease(fOptions.releasesDir);
+    if (!release || release->installerPath.empty()) {
+        Html(res, NotFoundPage("No installer is published."), 404);
+        return;
+    }
+    auto file = std::make_shared<std::ifstream>(release->installerPath, std::ios::binary);
+    if (!*file) {
+        Html(res, NotFoundPage("The installer cannot be read."), 404);
+        return;
+    }
+    file->seekg(0, std::ios::end);
+    const auto size = static_cast<std::size_t>(file->tellg());
+    file->seekg(0);
+    res.set_header("Content-Disposition", "attachment; filename=\"Bidlark.exe\"");
+    res.set_content_provider(
+        size, "application/octet-stream",
+        [file](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            char buf[65536];
+            file->seekg(static_cast<std::streamoff>(offset));
+            const std::size_t n = std::min(length, sizeof buf);
+            file->read(buf, static_cast<std::streamsize>(n));
+            const auto got = file->gcount();
+            if (got <= 0)
+                return false;
+            sink.write(buf, static_cast<std::size_t>(got));
+            return true;
+        });
+}
+
+void TService::ItemRedirect(const httplib::Request& req, httplib::Response& res)
+{
+    std::string id;
+    for (const char* key : {"item", "icep_item", "itemid", "ItemID"}) {
+        id = ParamOf(req, key);
+        if (!id.empty())
+            break;
+    }
+    const auto number = ParseInt(id);
+    if (!number || *number <= 0) {
+        Html(res, NotFoundPage("The link names no item."), 404);
+        return;
+    }
+    const std::string address = fBackend->ItemAddress(std::to_string(*number), HostOf(req));
+    if (address.empty()) {
+        Html(res, NotFoundPage("The item is not known."), 404);
+        return;
+    }
+    res.set_redirect(address, 302);
+}
