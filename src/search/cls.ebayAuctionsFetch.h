@@ -49,9 +49,11 @@ public:
     QString BuildQuery() const;
 
     // Quitting, on the user-interface thread: BeginShutdown stops every run at its next step
-    // (fetches and the retry pause end at once, reports are skipped, a merge not begun is not
-    // begun), then WaitForRunning waits at most `timeoutMs`, running the pending reports'
-    // hand-overs meanwhile; true when no run is left.
+    // (fetches and the retry pause end within a second, reports are skipped, a merge not begun
+    // is not begun, one under way is committed or rolled back whole), then WaitForRunning waits
+    // at most `timeoutMs`, running the pending reports' hand-overs meanwhile; true when no run
+    // is left. The window calls both (3000 ms is ample) before it destroys itself or the
+    // connection.
     static void BeginShutdown();
     static bool ShuttingDown();
     static bool WaitForRunning(int timeoutMs);

@@ -9,10 +9,10 @@
 #include <QMap>
 #include <QObject>
 #include <QStringList>
+#include <QTimer>
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
 // Reports run on the thread that owns the recorder: the test's main thread.
 struct TFetchRecord
@@ -66,14 +66,16 @@ inline void EnsureApplication()
 }
 
 // Runs the pending hand-overs until `done` holds; false when `limitMs` passed first (a hang).
+// Sleeps until the next event, as the program's event loop does, with a timer as a backstop.
 inline bool PumpUntil(const std::function<bool()>& done, int limitMs = 60000)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    QTimer wake;
+    wake.start(5);
     while (!done()) {
         if (std::chrono::steady_clock::now() > end)
             return false;
-        QCoreApplication::processEvents();
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     }
     QCoreApplication::processEvents();
     return true;
