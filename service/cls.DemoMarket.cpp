@@ -396,19 +396,24 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
 
 void TDemoMarket::Remember(const TItem& item, const std::string& description)
 {
+    // Two generations: the item pages of recent answers stay reachable, memory stays bounded.
     std::lock_guard lock(fItemsLock);
-    if (fItems.size() > 50000)
+    if (fItems.size() >= kRememberedItems) {
+        fOlderItems = std::move(fItems);
         fItems.clear();
+    }
     fItems[item.itemId] = TDemoItemRecord{item, description};
 }
 
 std::optional<TDemoItemRecord> TDemoMarket::KnownItem(const std::string& itemId) const
 {
     std::lock_guard lock(fItemsLock);
-    auto it = fItems.find(itemId);
-    if (it == fItems.end())
-        return std::nullopt;
-    return it->second;
+    for (const auto* items : {&fItems, &fOlderItems}) {
+        auto it = items->find(itemId);
+        if (it != items->end())
+            return it->second;
+    }
+    return std::nullopt;
 }
 
 TSuggestOutcome TDemoMarket::Suggest(const std::string& keyword)

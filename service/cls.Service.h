@@ -5,6 +5,7 @@
 #include "untBackend.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -65,7 +66,12 @@ private:
     // second is answered from here.
     std::mutex fCacheLock;
     std::int64_t fCacheSecond = 0;
-    std::unordered_map<std::string, std::shared_ptr<const std::string>> fCache;
+    struct TRendered
+    {
+        std::string xml;
+        std::string gzip; // the same, gzip-compressed, for clients that accept it
+    };
+    std::unordered_map<std::string, std::shared_future<std::shared_ptr<const TRendered>>> fCache;
 
     std::mutex fReportLock;
 };
