@@ -201,8 +201,9 @@ void TService::Stop()
 
 std::string TService::HostOf(const httplib::Request& req) const
 {
+    // Picture addresses must fit the program's 75 characters once "http://" is cut off.
     const std::string host = req.get_header_value("Host");
-    if (ValidHost(host))
+    if (ValidHost(host) && host.size() <= 50)
         return host;
     return fOptions.listen + ":" + std::to_string(fPort);
 }
@@ -318,7 +319,7 @@ void TService::Search(const httplib::Request& req, httplib::Response& res)
         } else {
             pending = mine.get_future().share();
             compute = true;
-            if (fCache.size() < 2048)
+            if (fCache.size() < 256)
                 fCache.emplace(std::move(key), pending);
         }
     }
