@@ -147,6 +147,9 @@ TService::TService(TServiceOptions options) : fOptions(std::move(options))
     // A connection keeps its thread while it is busy; idle ones are let go after 5 s.
     fServer->set_keep_alive_max_count(1000000);
     fServer->set_payload_max_length(64 * 1024);
+    // Answers are written in several pieces; without this the last piece can wait for the
+    // client's delayed acknowledgement.
+    fServer->set_tcp_nodelay(true);
     fServer->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
         tRequestStart = Clock::now();
         // The library would brotli-compress every text answer a client accepts it for, at about

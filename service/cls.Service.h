@@ -28,7 +28,7 @@ struct TServiceOptions
     std::uint64_t seed = 1;
     std::string releasesDir; // empty: <data>/releases
     bool testHooks = false;
-    int threads = 64;
+    int threads = 128;
 };
 
 class TService
