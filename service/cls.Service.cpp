@@ -13,6 +13,7 @@
 
 #include <QDir>
 
+#include <sys/socket.h>
 #include <zlib.h>
 
 #include <chrono>
@@ -150,6 +151,14 @@ TService::TService(TServiceOptions options) : fOptions(std::move(options))
     // Answers are written in several pieces; without this the last piece can wait for the
     // client's delayed acknowledgement.
     fServer->set_tcp_nodelay(true);
+    // The library listens with a backlog of 5; the socket is remembered here so that Bind can
+    // raise it (a burst of new connections would otherwise wait for SYN retransmits, 1 s and
+    // more). No SO_REUSEPORT: a second service on the same port must fail, not share it.
+    fServer->set_socket_options([this](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        fListenSocket = sock;
+    });
     fServer->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
         tRequestStart = Clock::now();
         // The library would brotli-compress every text answer a client accepts it for, at about
@@ -189,6 +198,8 @@ int TService::Bind()
         fPort = fServer->bind_to_any_port(fOptions.listen);
     else
         fPort = fServer->bind_to_port(fOptions.listen, fOptions.port) ? fOptions.port : -1;
+    if (fPort > 0 && fListenSocket >= 0)
+        ::listen(fListenSocket, SOMAXCONN);
     return fPort;
 }
 

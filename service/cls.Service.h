@@ -58,6 +58,7 @@ private:
 
     TServiceOptions fOptions;
     int fPort = -1;
+    int fListenSocket = -1;
     std::unique_ptr<httplib::Server> fServer;
     std::unique_ptr<TBackend> fBackend;
     TDemoMarket* fDemo = nullptr; // the backend, when it is the demo market
