@@ -358,7 +358,7 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
             add(Pick(cat->nouns, r >> 16));
         }
         std::string description = std::string(Pick(kConditions, r >> 44)) + " " +
-                                  Pick(cat->nouns, r >> 48) + " listed in " + cat->name +
+                                  Pick(cat->nouns, r >> 16) + " listed in " + cat->name +
                                   ", ships from " + Pick(kPlaces, r >> 52) + ".";
         if (!hidden.empty())
             description += " Also described as " + hidden + ".";
