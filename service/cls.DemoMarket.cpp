@@ -358,7 +358,7 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
             add(Pick(cat->nouns, r >> 16));
         }
         std::string description = std::string(Pick(kConditions, r >> 44)) + " " +
-                                  Pick(cat->nouns, r >> 48) + " listed in " + cat->name +
+                                  Pick(cat->nouns, r >> 16) + " listed in " + cat->name +
                                   ", ships from " + Pick(kPlaces, r >> 52) + ".";
         if (!hidden.empty())
             description += " Also described as " + hidden + ".";
@@ -396,19 +396,24 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
 
 void TDemoMarket::Remember(const TItem& item, const std::string& description)
 {
+    // Two generations: the item pages of recent answers stay reachable, memory stays bounded.
     std::lock_guard lock(fItemsLock);
-    if (fItems.size() > 50000)
+    if (fItems.size() >= kRememberedItems) {
+        fOlderItems = std::move(fItems);
         fItems.clear();
+    }
     fItems[item.itemId] = TDemoItemRecord{item, description};
 }
 
 std::optional<TDemoItemRecord> TDemoMarket::KnownItem(const std::string& itemId) const
 {
     std::lock_guard lock(fItemsLock);
-    auto it = fItems.find(itemId);
-    if (it == fItems.end())
-        return std::nullopt;
-    return it->second;
+    for (const auto* items : {&fItems, &fOlderItems}) {
+        auto it = items->find(itemId);
+        if (it != items->end())
+            return it->second;
+    }
+    return std::nullopt;
 }
 
 TSuggestOutcome TDemoMarket::Suggest(const std::string& keyword)

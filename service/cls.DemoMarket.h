@@ -55,6 +55,8 @@ private:
     std::mutex fStreamsLock;
     std::unordered_map<std::string, std::shared_ptr<const TStream>> fStreams;
 
+    static constexpr std::size_t kRememberedItems = 10000;
     mutable std::mutex fItemsLock;
     std::unordered_map<std::string, TDemoItemRecord> fItems;
+    std::unordered_map<std::string, TDemoItemRecord> fOlderItems;
 };

@@ -521,7 +521,7 @@ TSearchOutcome TEbayBackend::Search(const TSearchQuery& query)
     for (auto it = fCache.begin(); it != fCache.end();)
         it = now - it->second.at >= std::chrono::seconds(fConfig.cacheSeconds) ? fCache.erase(it)
                                                                                : std::next(it);
-    if (fCache.size() < 1000)
+    if (fCache.size() < 200)
         fCache[key] = TCached{now, std::make_shared<const TSearchOutcome>(outcome)};
     return outcome;
 }

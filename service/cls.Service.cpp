@@ -13,6 +13,9 @@
 
 #include <QDir>
 
+#include <sys/socket.h>
+#include <zlib.h>
+
 #include <chrono>
 #include <cstdio>
 #include <fstream>
@@ -91,6 +94,23 @@ void Html(httplib::Response& res, const std::string& body, int status = 200)
     res.set_content(body, "text/html; charset=utf-8");
 }
 
+// Empty when compression fails; the plain text is sent then.
+std::string Gzip(const std::string& text)
+{
+    z_stream z{};
+    if (deflateInit2(&z, 6, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+        return {};
+    std::string out(deflateBound(&z, static_cast<uLong>(text.size())), '\0');
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(text.data()));
+    z.avail_in = static_cast<uInt>(text.size());
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = static_cast<uInt>(out.size());
+    const int rc = deflate(&z, Z_FINISH);
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return rc == Z_STREAM_END ? out : std::string();
+}
+
 std::string OneLineField(std::string_view text)
 {
     std::string out;
@@ -125,10 +145,33 @@ TService::TService(TServiceOptions options) : fOptions(std::move(options))
     fServer->set_read_timeout(5, 0);
     fServer->set_write_timeout(5, 0);
     fServer->set_keep_alive_timeout(5);
-    fServer->set_keep_alive_max_count(1000);
+    // A connection keeps its thread while it is busy; idle ones are let go after 5 s.
+    fServer->set_keep_alive_max_count(1000000);
     fServer->set_payload_max_length(64 * 1024);
-    fServer->set_pre_routing_handler([](const httplib::Request&, httplib::Response&) {
+    // Answers are written in several pieces; without this the last piece can wait for the
+    // client's delayed acknowledgement.
+    fServer->set_tcp_nodelay(true);
+    // The library listens with a backlog of 5; the socket is remembered here so that Bind can
+    // raise it (a burst of new connections would otherwise wait for SYN retransmits, 1 s and
+    // more). No SO_REUSEPORT: a second service on the same port must fail, not share it.
+    fServer->set_socket_options([this](int sock) {
+        int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        fListenSocket = sock;
+    });
+    fServer->set_pre_routing_handler([](const httplib::Request& req, httplib::Response&) {
         tRequestStart = Clock::now();
+        // The library would brotli-compress every text answer a client accepts it for, at about
+        // 120 ms for one search answer. Offer it gzip at most; search answers come gzipped from
+        // our cache. (The request object is not const; the handler only sees it that way.)
+        auto& headers = const_cast<httplib::Request&>(req).headers;
+        auto it = headers.find("Accept-Encoding");
+        if (it != headers.end()) {
+            const bool gzip = Lowered(it->second).find("gzip") != std::string::npos;
+            headers.erase("Accept-Encoding");
+            if (gzip)
+                headers.emplace("Accept-Encoding", "gzip");
+        }
         return httplib::Server::HandlerResponse::Unhandled;
     });
     fServer->set_logger(LogRequest);
@@ -155,6 +198,8 @@ int TService::Bind()
         fPort = fServer->bind_to_any_port(fOptions.listen);
     else
         fPort = fServer->bind_to_port(fOptions.listen, fOptions.port) ? fOptions.port : -1;
+    if (fPort > 0 && fListenSocket >= 0)
+        ::listen(fListenSocket, SOMAXCONN);
     return fPort;
 }
 
@@ -170,8 +215,9 @@ void TService::Stop()
 
 std::string TService::HostOf(const httplib::Request& req) const
 {
+    // Picture addresses must fit the program's 75 characters once "http://" is cut off.
     const std::string host = req.get_header_value("Host");
-    if (ValidHost(host))
+    if (ValidHost(host) && host.size() <= 50)
         return host;
     return fOptions.listen + ":" + std::to_string(fPort);
 }
@@ -268,9 +314,13 @@ void TService::Search(const httplib::Request& req, httplib::Response& res)
     }
 
     // The demo market answers at whole market seconds, so one second's answers can be reused.
+    // The first request of a second computes an answer; the others asking the same wait for it
+    // instead of all computing it at once.
     const std::int64_t second = fDemo->NowMs() / 1000;
     std::string key = query.CacheKey();
-    std::shared_ptr<const std::string> xml;
+    std::shared_future<std::shared_ptr<const TRendered>> pending;
+    std::promise<std::shared_ptr<const TRendered>> mine;
+    bool compute = false;
     {
         std::lock_guard lock(fCacheLock);
         if (second != fCacheSecond) {
@@ -278,17 +328,35 @@ void TService::Search(const httplib::Request& req, httplib::Response& res)
             fCacheSecond = second;
         }
         auto it = fCache.find(key);
-        if (it != fCache.end())
-            xml = it->second;
+        if (it != fCache.end()) {
+            pending = it->second;
+        } else {
+            pending = mine.get_future().share();
+            compute = true;
+            if (fCache.size() < 256)
+                fCache.emplace(std::move(key), pending);
+        }
     }
-    if (!xml) {
-        xml = std::make_shared<const std::string>(
-            SearchAnswerXml(fDemo->SearchAt(query, second * 1000), query.maxEntries));
-        std::lock_guard lock(fCacheLock);
-        if (second == fCacheSecond && fCache.size() < 2048)
-            fCache.emplace(std::move(key), xml);
+    if (compute) {
+        try {
+            auto rendered = std::make_shared<TRendered>();
+            rendered->xml =
+                SearchAnswerXml(fDemo->SearchAt(query, second * 1000), query.maxEntries);
+            rendered->gzip = Gzip(rendered->xml);
+            mine.set_value(std::move(rendered));
+        } catch (...) {
+            mine.set_exception(std::current_exception());
+        }
     }
-    res.set_content(*xml, "text/xml; charset=utf-8");
+    const std::shared_ptr<const TRendered> rendered = pending.get();
+    if (!rendered->gzip.empty() && req.get_header_value("Accept-Encoding") == "gzip") {
+        // Already compressed: keep the library from compressing it a second time.
+        const_cast<httplib::Request&>(req).headers.erase("Accept-Encoding");
+        res.set_header("Content-Encoding", "gzip");
+        res.set_content(rendered->gzip, "text/xml; charset=utf-8");
+    } else {
+        res.set_content(rendered->xml, "text/xml; charset=utf-8");
+    }
 }
 
 void TService::Suggest(const httplib::Request& req, httplib::Response& res)

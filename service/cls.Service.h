@@ -5,6 +5,7 @@
 #include "untBackend.h"
 
 #include <cstdint>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -27,7 +28,7 @@ struct TServiceOptions
     std::uint64_t seed = 1;
     std::string releasesDir; // empty: <data>/releases
     bool testHooks = false;
-    int threads = 64;
+    int threads = 128;
 };
 
 class TService
@@ -57,6 +58,7 @@ private:
 
     TServiceOptions fOptions;
     int fPort = -1;
+    int fListenSocket = -1;
     std::unique_ptr<httplib::Server> fServer;
     std::unique_ptr<TBackend> fBackend;
     TDemoMarket* fDemo = nullptr; // the backend, when it is the demo market
@@ -65,7 +67,12 @@ private:
     // second is answered from here.
     std::mutex fCacheLock;
     std::int64_t fCacheSecond = 0;
-    std::unordered_map<std::string, std::shared_ptr<const std::string>> fCache;
+    struct TRendered
+    {
+        std::string xml;
+        std::string gzip; // the same, gzip-compressed, for clients that accept it
+    };
+    std::unordered_map<std::string, std::shared_future<std::shared_ptr<const TRendered>>> fCache;
 
     std::mutex fReportLock;
 };

@@ -27,7 +27,7 @@ const char* kUsage =
     "                    (default ./bidlark-service-data)\n"
     "  --seed N          seed of the demo market (default 1)\n"
     "  --releases DIR    releases folder (default DIR/releases of --data)\n"
-    "  --threads N       worker threads (default 64)\n"
+    "  --threads N       worker threads, one per open connection (default 128)\n"
     "  --test-hooks      enable GET /_test/advance?seconds=N (moves the demo market clock)\n"
     "  --help            this text\n"
     "\n"
