@@ -2,7 +2,7 @@
 // computing the demo market's answer and writing its XML, and reading keywords.
 #include "cls.DemoMarket.h"
 #include "untHashesEncodings.h"
-#include "untSearchRequest.h"
+#include "untRequestCheck.h"
 #include "untSearchXml.h"
 
 #include <benchmark/benchmark.h>

@@ -5,7 +5,7 @@
 #include "untPages.h"
 #include "untPng.h"
 #include "untReleases.h"
-#include "untSearchRequest.h"
+#include "untRequestCheck.h"
 #include "untSearchXml.h"
 #include "untServiceText.h"
 

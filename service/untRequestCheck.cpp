@@ -1,4 +1,4 @@
-#include "untSearchRequest.h"
+#include "untRequestCheck.h"
 
 #include "untHashesEncodings.h"
 #include "untServiceText.h"
