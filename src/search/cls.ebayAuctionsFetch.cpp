@@ -48,6 +48,10 @@ TebayAuctionsFetch::TebayAuctionsFetch(int alertId, TConnection& connection, TFe
                                        QObject* receiver, const QString& serviceBaseUrl)
     : fConnection(connection), fReports(reports), fReceiver(receiver)
 {
+    if (receiver && reports) {
+        fRelay = std::make_unique<QObject>();
+        fRelay->moveToThread(receiver->thread());
+    }
     fHttp = std::make_unique<THttpClient>();
     fHttp->SetAbortFlag(&gQuitting);
     fQuery = std::make_unique<TQuery>(connection);
@@ -146,17 +150,14 @@ void TebayAuctionsFetch::Pause(int ms)
 
 void TebayAuctionsFetch::Report(const std::function<void()>& step)
 {
-    if (ShuttingDown())
+    if (ShuttingDown() || !fRelay)
         return;
-    QObject* receiver = fReceiver.data();
-    if (!receiver || !fReports)
-        return;
-    // The receiver's thread runs the step while this thread waits; once the program quits the
-    // hand-over still completes, without the step.
+    // The receiver's thread runs the step while this thread waits; once the program quits or the
+    // receiver is gone the hand-over still completes, without the step.
     QMetaObject::invokeMethod(
-        receiver,
-        [&step] {
-            if (!ShuttingDown())
+        fRelay.get(),
+        [this, &step] {
+            if (!ShuttingDown() && fReceiver)
                 step();
         },
         Qt::BlockingQueuedConnection);

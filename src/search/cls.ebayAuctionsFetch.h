@@ -88,7 +88,10 @@ private:
 
     TConnection& fConnection;
     TFetchReports* fReports;
-    QPointer<QObject> fReceiver;
+    QPointer<QObject> fReceiver; // read only on the receiver's thread
+    // Lives on the receiver's thread for the worker's whole life: the hand-overs go to it, so
+    // that the receiver itself is never touched from this thread while it may be destroyed.
+    std::unique_ptr<QObject> fRelay;
     std::optional<TAlert> fAlert;
     std::unique_ptr<TQuery> fQuery;
     std::unique_ptr<THttpClient> fHttp;
