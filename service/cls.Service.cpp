@@ -66,6 +66,9 @@ void LogRequest(const httplib::Request& req, const httplib::Response& res)
 // read, so a client that trickles a byte every few seconds would keep its thread for good, and
 // enough of them would stop the service.
 constexpr auto kRequestArrival = std::chrono::seconds(10);
+// Nor may a request be larger than this, headers and body together: the library limits the
+// length of a header line, not their number.
+constexpr std::size_t kRequestBytes = 256 * 1024;
 
 // The library's socket stream, with that deadline on reading and kept for the whole connection
 // (so bytes of a next request already read are not lost between requests).
@@ -77,7 +80,11 @@ public:
     {
     }
 
-    void StartRequest() { fDeadline = Clock::now() + kRequestArrival; }
+    void StartRequest()
+    {
+        fDeadline = Clock::now() + kRequestArrival;
+        fRequestBytes = 0;
+    }
     bool HasBuffered() const { return fOffset < fFill; }
 
     bool is_readable() const override
@@ -94,24 +101,10 @@ public:
 
     ssize_t read(char* ptr, size_t size) override
     {
-        if (HasBuffered()) {
-            const std::size_t n = std::min(size, fFill - fOffset);
-            std::memcpy(ptr, fBuffer + fOffset, n);
-            fOffset += n;
-            return static_cast<ssize_t>(n);
-        }
-        if (!is_readable())
-            return -1;
-        if (size >= sizeof fBuffer)
-            return Receive(ptr, size);
-        const ssize_t got = Receive(fBuffer, sizeof fBuffer);
-        if (got <= 0)
-            return got;
-        const std::size_t n = std::min(size, static_cast<std::size_t>(got));
-        std::memcpy(ptr, fBuffer, n);
-        fOffset = n;
-        fFill = static_cast<std::size_t>(got);
-        return static_cast<ssize_t>(n);
+        const ssize_t n = ReadSome(ptr, std::min(size, kRequestBytes));
+        if (n > 0)
+            fRequestBytes += static_cast<std::size_t>(n);
+        return n;
     }
 
     ssize_t write(const char* ptr, size_t size) override
@@ -136,6 +129,30 @@ public:
     socket_t socket() const override { return fSock; }
 
 private:
+    ssize_t ReadSome(char* ptr, size_t size)
+    {
+        if (fRequestBytes >= kRequestBytes)
+            return -1;
+        if (HasBuffered()) {
+            const std::size_t n = std::min(size, fFill - fOffset);
+            std::memcpy(ptr, fBuffer + fOffset, n);
+            fOffset += n;
+            return static_cast<ssize_t>(n);
+        }
+        if (!is_readable())
+            return -1;
+        if (size >= sizeof fBuffer)
+            return Receive(ptr, size);
+        const ssize_t got = Receive(fBuffer, sizeof fBuffer);
+        if (got <= 0)
+            return got;
+        const std::size_t n = std::min(size, static_cast<std::size_t>(got));
+        std::memcpy(ptr, fBuffer, n);
+        fOffset = n;
+        fFill = static_cast<std::size_t>(got);
+        return static_cast<ssize_t>(n);
+    }
+
     bool Wait(short events, long long ms) const
     {
         pollfd p{fSock, events, 0};
@@ -176,6 +193,7 @@ private:
     char fBuffer[4096];
     std::size_t fOffset = 0;
     std::size_t fFill = 0;
+    std::size_t fRequestBytes = 0;
 };
 
 // The library's server with the connection loop above.

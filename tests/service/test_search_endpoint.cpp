@@ -332,6 +332,13 @@ TEST_F(SearchEndpoint, MalformedRequestsGetClearAnswersAndTheServerCarriesOn)
         EXPECT_EQ(a.body.rfind(c.bodyStart, 0), 0u)
             << c.target.substr(0, 120) << "\n  answered: " << a.body.substr(0, 200);
     }
+    // Header lines are short but not few: a request may not grow without end.
+    httplib::Headers many;
+    for (int i = 0; i < 10000; ++i)
+        many.emplace("X-Filler-" + std::to_string(i), std::string(40, 'y'));
+    httplib::Client client("127.0.0.1", sService->Port());
+    const auto flood = client.Get("/tutorial/", many);
+    EXPECT_TRUE(!flood || flood->status == 400);
     // Broken binary keywords still come back as well-formed XML.
     EXPECT_TRUE(WalkSearchAnswer(Get(SearchTarget(bin)).body).parsed);
     EXPECT_EQ(Get(SearchTarget(Keys("ipod"))).status, 200);
