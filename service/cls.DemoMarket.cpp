@@ -190,10 +190,15 @@ std::shared_ptr<const TDemoMarket::TStream> TDemoMarket::StreamFor(const TSearch
         for (const TCategory* c : LeavesUnder(0))
             stream->categories.push_back(c);
 
+    // Bounded by count and by the size of the queries: a stream costs about a hundred bytes
+    // per character of its query, and a query may run to several thousand characters.
     std::lock_guard lock(fStreamsLock);
-    if (fStreams.size() > 4096)
+    if (fStreams.size() > 4096 || fStreamsChars > kStreamsChars) {
         fStreams.clear();
-    fStreams.emplace(key, stream);
+        fStreamsChars = 0;
+    }
+    if (fStreams.emplace(key, stream).second)
+        fStreamsChars += key.size();
     return stream;
 }
 
@@ -297,17 +302,8 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
     std::partial_sort(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(sorted),
                       found.end(), sortKey);
 
-    outcome.items.reserve(want);
-    for (std::size_t i = 0; i < found.size() && outcome.items.size() < want; ++i) {
-        if (i == sorted) {
-            // Titles that failed their check used up the sorted head; sort some more.
-            const std::size_t more = std::min(found.size(), sorted + want);
-            std::partial_sort(found.begin() + static_cast<std::ptrdiff_t>(sorted),
-                              found.begin() + static_cast<std::ptrdiff_t>(more), found.end(),
-                              sortKey);
-            sorted = more;
-        }
-        const TCandidate& c = found[i];
+    // The title and description of a listing, and whether they pass the keyword check.
+    auto describe = [&](const TCandidate& c, std::string& title, std::string& description) {
         const TCategory* cat = Pick(stream->categories, Mix(c.h + 2));
         std::uint64_t r = Mix(c.h + 6);
 
@@ -327,7 +323,7 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
                 termWords.push_back(text);
         }
         r = Mix(r);
-        std::string title;
+        title.clear();
         auto add = [&title](const std::string& piece) {
             if (piece.empty())
                 return;
@@ -357,15 +353,30 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
                 add(w);
             add(Pick(cat->nouns, r >> 16));
         }
-        std::string description = std::string(Pick(kConditions, r >> 44)) + " " +
-                                  Pick(cat->nouns, r >> 16) + " listed in " + cat->name +
-                                  ", ships from " + Pick(kPlaces, r >> 52) + ".";
+        description = std::string(Pick(kConditions, r >> 44)) + " " + Pick(cat->nouns, r >> 16) +
+                      " listed in " + cat->name + ", ships from " + Pick(kPlaces, r >> 52) + ".";
         if (!hidden.empty())
             description += " Also described as " + hidden + ".";
 
-        const bool ok =
-            query.parsed.Matches(title) ||
-            (query.descriptionSearch && query.parsed.Matches(title + " " + description));
+        return query.parsed.Matches(title) ||
+               (query.descriptionSearch && query.parsed.Matches(title + " " + description));
+    };
+
+    outcome.items.reserve(want);
+    std::size_t i = 0;
+    for (; i < found.size() && outcome.items.size() < want; ++i) {
+        if (i == sorted) {
+            // Titles that failed their check used up the sorted head; sort some more.
+            const std::size_t more = std::min(found.size(), sorted + want);
+            std::partial_sort(found.begin() + static_cast<std::ptrdiff_t>(sorted),
+                              found.begin() + static_cast<std::ptrdiff_t>(more), found.end(),
+                              sortKey);
+            sorted = more;
+        }
+        const TCandidate& c = found[i];
+        const TCategory* cat = Pick(stream->categories, Mix(c.h + 2));
+        std::string title, description;
+        const bool ok = describe(c, title, description);
         if (!ok) {
             --total;
             continue;
@@ -389,6 +400,17 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
         Remember(item, description);
         outcome.items.push_back(std::move(item));
     }
+    // The listings not sent still count only when their titles pass too: an exclusion can hit
+    // a brand, noun or condition of the title. Titles are built from the query's other words,
+    // so without an exclusion they pass, and the cost (ten times that of the answer) is spared.
+    const auto& terms = query.parsed.Terms();
+    const bool excludes =
+        std::any_of(terms.begin(), terms.end(), [](const TKeywordTerm& t) { return t.exclude; });
+    for (; excludes && i < found.size(); ++i) {
+        std::string title, description;
+        if (!describe(found[i], title, description))
+            --total;
+    }
     outcome.totalItems =
         std::max<std::int64_t>(total, static_cast<std::int64_t>(outcome.items.size()));
     return outcome;
@@ -397,12 +419,16 @@ TSearchOutcome TDemoMarket::SearchAt(const TSearchQuery& query, std::int64_t now
 void TDemoMarket::Remember(const TItem& item, const std::string& description)
 {
     // Two generations: the item pages of recent answers stay reachable, memory stays bounded.
+    // Counted in bytes as well, since titles grow with the query.
     std::lock_guard lock(fItemsLock);
-    if (fItems.size() >= kRememberedItems) {
+    if (fItems.size() >= kRememberedItems || fItemsBytes >= kRememberedBytes) {
         fOlderItems = std::move(fItems);
         fItems.clear();
+        fItemsBytes = 0;
     }
-    fItems[item.itemId] = TDemoItemRecord{item, description};
+    if (fItems.insert_or_assign(item.itemId, TDemoItemRecord{item, description}).second)
+        fItemsBytes += item.title.size() + description.size() + item.viewUrl.size() +
+                       item.galleryUrl.size() + sizeof(TDemoItemRecord);
 }
 
 std::optional<TDemoItemRecord> TDemoMarket::KnownItem(const std::string& itemId) const

@@ -52,11 +52,15 @@ private:
     std::uint64_t fSeed;
     std::atomic<std::int64_t> fOffsetMs{0};
 
+    static constexpr std::size_t kStreamsChars = 256 * 1024;
     std::mutex fStreamsLock;
     std::unordered_map<std::string, std::shared_ptr<const TStream>> fStreams;
+    std::size_t fStreamsChars = 0;
 
     static constexpr std::size_t kRememberedItems = 10000;
+    static constexpr std::size_t kRememberedBytes = 16 * 1024 * 1024;
     mutable std::mutex fItemsLock;
     std::unordered_map<std::string, TDemoItemRecord> fItems;
+    std::size_t fItemsBytes = 0;
     std::unordered_map<std::string, TDemoItemRecord> fOlderItems;
 };

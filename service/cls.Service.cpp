@@ -13,11 +13,18 @@
 
 #include <QDir>
 
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #include <zlib.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <fstream>
 
 namespace {
@@ -54,6 +61,184 @@ void LogRequest(const httplib::Request& req, const httplib::Response& res)
     line += tail;
     std::fwrite(line.data(), 1, line.size(), stderr);
 }
+
+// Every request must have arrived whole within this time. The library's time-outs count per
+// read, so a client that trickles a byte every few seconds would keep its thread for good, and
+// enough of them would stop the service.
+constexpr auto kRequestArrival = std::chrono::seconds(10);
+// Nor may a request be larger than this, headers and body together: the library limits the
+// length of a header line, not their number.
+constexpr std::size_t kRequestBytes = 256 * 1024;
+
+// The library's socket stream, with that deadline on reading and kept for the whole connection
+// (so bytes of a next request already read are not lost between requests).
+class TDeadlineStream final : public httplib::Stream
+{
+public:
+    TDeadlineStream(int sock, int readTimeoutMs, int writeTimeoutMs)
+        : fSock(sock), fReadTimeoutMs(readTimeoutMs), fWriteTimeoutMs(writeTimeoutMs)
+    {
+    }
+
+    void StartRequest()
+    {
+        fDeadline = Clock::now() + kRequestArrival;
+        fRequestBytes = 0;
+    }
+    bool HasBuffered() const { return fOffset < fFill; }
+
+    bool is_readable() const override
+    {
+        if (HasBuffered())
+            return true;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(fDeadline - Clock::now());
+        if (left.count() <= 0)
+            return false;
+        return Wait(POLLIN, std::min<long long>(fReadTimeoutMs, left.count()));
+    }
+    bool is_writable() const override { return Wait(POLLOUT, fWriteTimeoutMs); }
+
+    ssize_t read(char* ptr, size_t size) override
+    {
+        const ssize_t n = ReadSome(ptr, std::min(size, kRequestBytes));
+        if (n > 0)
+            fRequestBytes += static_cast<std::size_t>(n);
+        return n;
+    }
+
+    ssize_t write(const char* ptr, size_t size) override
+    {
+        if (!is_writable())
+            return -1;
+        ssize_t n;
+        do
+            n = ::send(fSock, ptr, size, MSG_NOSIGNAL);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+
+    void get_remote_ip_and_port(std::string& ip, int& port) const override
+    {
+        Address(true, ip, port);
+    }
+    void get_local_ip_and_port(std::string& ip, int& port) const override
+    {
+        Address(false, ip, port);
+    }
+    socket_t socket() const override { return fSock; }
+
+private:
+    ssize_t ReadSome(char* ptr, size_t size)
+    {
+        if (fRequestBytes >= kRequestBytes)
+            return -1;
+        if (HasBuffered()) {
+            const std::size_t n = std::min(size, fFill - fOffset);
+            std::memcpy(ptr, fBuffer + fOffset, n);
+            fOffset += n;
+            return static_cast<ssize_t>(n);
+        }
+        if (!is_readable())
+            return -1;
+        if (size >= sizeof fBuffer)
+            return Receive(ptr, size);
+        const ssize_t got = Receive(fBuffer, sizeof fBuffer);
+        if (got <= 0)
+            return got;
+        const std::size_t n = std::min(size, static_cast<std::size_t>(got));
+        std::memcpy(ptr, fBuffer, n);
+        fOffset = n;
+        fFill = static_cast<std::size_t>(got);
+        return static_cast<ssize_t>(n);
+    }
+
+    bool Wait(short events, long long ms) const
+    {
+        pollfd p{fSock, events, 0};
+        int rc;
+        do
+            rc = ::poll(&p, 1, static_cast<int>(ms));
+        while (rc < 0 && errno == EINTR);
+        return rc > 0;
+    }
+    ssize_t Receive(char* ptr, std::size_t size)
+    {
+        ssize_t n;
+        do
+            n = ::recv(fSock, ptr, size, 0);
+        while (n < 0 && errno == EINTR);
+        return n;
+    }
+    void Address(bool peer, std::string& ip, int& port) const
+    {
+        sockaddr_storage addr{};
+        socklen_t len = sizeof addr;
+        auto* a = reinterpret_cast<sockaddr*>(&addr);
+        if ((peer ? ::getpeername(fSock, a, &len) : ::getsockname(fSock, a, &len)) != 0)
+            return;
+        char host[NI_MAXHOST];
+        char serv[NI_MAXSERV];
+        if (::getnameinfo(a, len, host, sizeof host, serv, sizeof serv,
+                          NI_NUMERICHOST | NI_NUMERICSERV) == 0) {
+            ip = host;
+            port = std::atoi(serv);
+        }
+    }
+
+    int fSock;
+    int fReadTimeoutMs;
+    int fWriteTimeoutMs;
+    Clock::time_point fDeadline = Clock::now() + kRequestArrival;
+    char fBuffer[4096];
+    std::size_t fOffset = 0;
+    std::size_t fFill = 0;
+    std::size_t fRequestBytes = 0;
+};
+
+// The library's server with the connection loop above.
+class THttpServer final : public httplib::Server
+{
+private:
+    bool process_and_close_socket(socket_t sock) override
+    {
+        const int one = 1;
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        TDeadlineStream stream(
+            sock, static_cast<int>(read_timeout_sec_ * 1000 + read_timeout_usec_ / 1000),
+            static_cast<int>(write_timeout_sec_ * 1000 + write_timeout_usec_ / 1000));
+        bool ok = false;
+        for (std::size_t left = keep_alive_max_count_; left > 0 && NextRequest(stream, sock);
+             --left) {
+            stream.StartRequest();
+            bool closed = false;
+            ok = process_request(stream, left == 1, closed, nullptr);
+            if (!ok || closed)
+                break;
+        }
+        ::shutdown(sock, SHUT_RDWR);
+        ::close(sock);
+        return ok;
+    }
+
+    // Waits for the next request of a kept-alive connection, for at most the keep-alive time
+    // and not past the server's stop.
+    bool NextRequest(const TDeadlineStream& stream, int sock) const
+    {
+        if (stream.HasBuffered())
+            return svr_sock_ != INVALID_SOCKET;
+        const auto until = Clock::now() + std::chrono::seconds(keep_alive_timeout_sec_);
+        while (svr_sock_ != INVALID_SOCKET) {
+            pollfd p{sock, POLLIN, 0};
+            const int rc = ::poll(&p, 1, 50);
+            if (rc > 0)
+                return true;
+            if ((rc < 0 && errno != EINTR) || Clock::now() >= until)
+                return false;
+        }
+        return false;
+    }
+};
 
 bool ValidHost(const std::string& host)
 {
@@ -138,7 +323,7 @@ TService::TService(TServiceOptions options) : fOptions(std::move(options))
         throw std::runtime_error("unknown backend '" + fOptions.backend + "' (demo or ebay)");
     }
 
-    fServer = std::make_unique<httplib::Server>();
+    fServer = std::make_unique<THttpServer>();
     const int threads = fOptions.threads;
     fServer->new_task_queue = [threads] { return new httplib::ThreadPool(threads); };
     // Slow or silent clients give up their thread after a few seconds.

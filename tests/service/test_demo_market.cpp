@@ -26,6 +26,16 @@ TEST(DemoMarket, SameSeedAndTimeGiveTheSameAnswer)
     EXPECT_EQ(SearchAnswerXml(a.SearchAt(q, kT), 100), first);
     EXPECT_EQ(SearchAnswerXml(b.SearchAt(q, kT), 100), first);
     EXPECT_NE(SearchAnswerXml(c.SearchAt(q, kT), 100), first) << "another seed, another market";
+
+    // The count of all matches does not depend on how many are sent, also when an exclusion
+    // rules out listings by words of their titles.
+    for (const char* words : {"nikon lens", "camera -(new,used)"}) {
+        TSearchQuery few = Query(words);
+        few.maxEntries = 7;
+        TSearchQuery many = few;
+        many.maxEntries = 200;
+        EXPECT_EQ(a.SearchAt(few, kT).totalItems, a.SearchAt(many, kT).totalItems) << words;
+    }
 }
 
 // Every time window of the program finds something, on every site, and new listings keep

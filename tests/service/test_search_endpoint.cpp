@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <set>
 #include <thread>
 
@@ -330,14 +332,22 @@ TEST_F(SearchEndpoint, MalformedRequestsGetClearAnswersAndTheServerCarriesOn)
         EXPECT_EQ(a.body.rfind(c.bodyStart, 0), 0u)
             << c.target.substr(0, 120) << "\n  answered: " << a.body.substr(0, 200);
     }
+    // Header lines are short but not few: a request may not grow without end.
+    httplib::Headers many;
+    for (int i = 0; i < 10000; ++i)
+        many.emplace("X-Filler-" + std::to_string(i), std::string(40, 'y'));
+    httplib::Client client("127.0.0.1", sService->Port());
+    const auto flood = client.Get("/tutorial/", many);
+    EXPECT_TRUE(!flood || flood->status == 400);
     // Broken binary keywords still come back as well-formed XML.
     EXPECT_TRUE(WalkSearchAnswer(Get(SearchTarget(bin)).body).parsed);
     EXPECT_EQ(Get(SearchTarget(Keys("ipod"))).status, 200);
 }
 
-// Connections that send half a request and then nothing: more of them than the server has
-// threads. They are dropped after the read time-out, and a real request is served meanwhile
-// or right after.
+// Connections that send half a request and then nothing, or trickle one byte every two seconds:
+// more of them than the server has threads. They are dropped after the read time-out or once
+// the request has taken too long to arrive, and a real request is served meanwhile or right
+// after.
 TEST_F(SearchEndpoint, SilentClientsCannotHangTheServer)
 {
     std::vector<int> sockets;
@@ -352,9 +362,22 @@ TEST_F(SearchEndpoint, SilentClientsCannotHangTheServer)
         ASSERT_GT(send(s, partial, sizeof partial - 1, 0), 0);
         sockets.push_back(s);
     }
+    std::atomic<bool> stopTrickle{false};
+    std::thread trickle([&] {
+        for (int round = 0; round < 12 && !stopTrickle; ++round) {
+            for (std::size_t i = 0; i < sockets.size(); ++i)
+                if (i % 10 != 0)
+                    send(sockets[i], "x", 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            for (int w = 0; w < 20 && !stopTrickle; ++w)
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    });
     const TAnswer a = Get(SearchTarget(Keys("ipod")));
     EXPECT_EQ(a.status, 200);
-    // The stalled connections have been closed by the server.
+    stopTrickle = true;
+    trickle.join();
+    // The stalled connections have been closed by the server (a reset when the trickle wrote
+    // after the close).
     int closed = 0;
     for (int s : sockets) {
         timeval tv{15, 0};
@@ -363,7 +386,7 @@ TEST_F(SearchEndpoint, SilentClientsCannotHangTheServer)
         while (true) {
             const ssize_t n = recv(s, buf, sizeof buf, 0);
             if (n <= 0) {
-                closed += n == 0 ? 1 : 0;
+                closed += n == 0 || errno == ECONNRESET ? 1 : 0;
                 break;
             }
         }
