@@ -63,7 +63,13 @@ TServiceProcess::TServiceProcess(const QStringList& extraArgs)
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
-    // The child's stderr (one line per request) goes straight to the test's output.
+    // The request log (one line per request) would bury a failing test's own output, so it goes
+    // to service.log in the data folder unless BIDLARK_SERVICE_STDERR asks for it.
+    const std::string logPath =
+        QString(fDataDir.path() + QStringLiteral("/service.log")).toStdString();
+    if (qEnvironmentVariableIsEmpty("BIDLARK_SERVICE_STDERR"))
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, logPath.c_str(),
+                                         O_WRONLY | O_CREAT | O_APPEND, 0644);
     const int rc = posix_spawn(&fPid, argv[0], &actions, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipeFds[1]);
